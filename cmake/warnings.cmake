@@ -1,0 +1,26 @@
+# Warnings for our own code, as errors unless VEZIVADU_WERROR is off.
+function(vezivadu_warnings target)
+  if(MSVC)
+    set(flags /W4)
+    if(VEZIVADU_WERROR)
+      list(APPEND flags /WX)
+    endif()
+    target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${flags}>")
+  else()
+    set(flags -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
+      -Wcast-qual -Wold-style-cast -Wnon-virtual-dtor -Wformat=2)
+    if(VEZIVADU_WERROR)
+      list(APPEND flags -Werror)
+    endif()
+    target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${flags}>")
+  endif()
+endfunction()
+
+# The module's own rules: no exceptions, no RTTI.
+function(vezivadu_module_flags target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:/GR-;/EHs-c->")
+  else()
+    target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions;-fno-rtti>")
+  endif()
+endfunction()
