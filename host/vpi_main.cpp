@@ -1,6 +1,8 @@
 #include "host/vpi_main.h"
 
 #include "host/vpi_info.h"
+#include "link/port_management.h"
+#include "link/startup.h"
 
 std::uint32_t vpiEnded = 0;
 
@@ -8,23 +10,23 @@ namespace {
 
 // One slot per function code; empty slots answer 2.
 constexpr Operation kOperations[function_code::kCount] = {
-    nullptr,     // 0
-    nullptr,     // 1 ColdStart
-    nullptr,     // 2 WarmStart
-    nullptr,     // 3 SingleAddressParser
-    nullptr,     // 4
-    nullptr,     // 5 SingleRead
-    nullptr,     // 6
-    nullptr,     // 7 SingleWrite
-    nullptr,     // 8
-    nullptr,     // 9
-    nullptr,     // 10
-    nullptr,     // 11 EndVpi
-    nullptr,     // 12 CloseCom
-    nullptr,     // 13 ReOpenCom
-    GetVpiInfo,  // 14
-    nullptr,     // 15 ChangeVpiParams
-    nullptr,     // 16
+    nullptr,          // 0
+    ColdStart,        // 1
+    WarmStart,        // 2
+    nullptr,          // 3 SingleAddressParser
+    nullptr,          // 4
+    nullptr,          // 5 SingleRead
+    nullptr,          // 6
+    nullptr,          // 7 SingleWrite
+    nullptr,          // 8
+    nullptr,          // 9
+    nullptr,          // 10
+    EndVpi,           // 11
+    CloseCom,         // 12
+    ReOpenCom,        // 13
+    GetVpiInfo,       // 14
+    ChangeVpiParams,  // 15
+    nullptr,          // 16
 };
 
 }  // namespace
