@@ -1,21 +1,13 @@
 // End to end on the native build: the module on the POSIX serial layer,
 // over a real pseudo-terminal, against the simulated unit playing the far
 // end in a thread of the test.
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "host/vpi_main.h"
 #include "link/port_management.h"
@@ -23,98 +15,11 @@
 #include "points/gate_records.h"
 #include "sim/unit.h"
 #include "testing/trace_recorder.h"
+#include "testing/unit_on_line.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A pseudo-terminal whose master side is served by a simulated unit.
-class UnitOnLine {
-  public:
-    explicit UnitOnLine(sim::FaultPlan faults = {}, bool answer = true)
-        : unit_(faults), answer_(answer) {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        EXPECT_GE(master_, 0);
-        EXPECT_EQ(grantpt(master_), 0);
-        EXPECT_EQ(unlockpt(master_), 0);
-        const std::string slave = ptsname(master_);
-        // Keep a slave descriptor so the line stays up between the module's opens.
-        holder_ = open(slave.c_str(), O_RDWR | O_NOCTTY);
-        termios raw{};
-        tcgetattr(holder_, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(holder_, TCSANOW, &raw);
-        // Port names are at most 11 characters: use a short link when needed.
-        if (slave.size() <= 11) {
-            name_ = slave;
-        } else {
-            name_ = "/tmp/vz" + std::to_string(getpid() % 10000);
-            unlink(name_.c_str());
-            EXPECT_EQ(symlink(slave.c_str(), name_.c_str()), 0);
-            linked_ = true;
-        }
-        server_ = std::thread([this] { Serve(); });
-    }
-
-    ~UnitOnLine() {
-        stop_ = true;
-        server_.join();
-        if (linked_) {
-            unlink(name_.c_str());
-        }
-        close(holder_);
-        close(master_);
-    }
-
-    const std::string& Name() const { return name_; }
-
-    void Set(sim::GateKey gate, std::uint8_t value) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        unit_.Set(gate, value);
-    }
-    std::uint8_t Get(sim::GateKey gate) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return unit_.Get(gate);
-    }
-    sim::Counters Stats() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return unit_.Stats();
-    }
-
-  private:
-    void Serve() {
-        std::uint8_t buffer[256];
-        while (!stop_) {
-            pollfd watch{master_, POLLIN, 0};
-            if (poll(&watch, 1, 20) <= 0 || (watch.revents & POLLIN) == 0) {
-                continue;
-            }
-            const ssize_t n = read(master_, buffer, sizeof buffer);
-            if (n <= 0) {
-                continue;
-            }
-            sim::Bytes reply;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                reply = unit_.Feed(buffer, static_cast<std::size_t>(n));
-            }
-            if (answer_ && !reply.empty()) {
-                EXPECT_EQ(write(master_, reply.data(), reply.size()),
-                          static_cast<ssize_t>(reply.size()));
-            }
-        }
-    }
-
-    sim::Unit unit_;
-    bool answer_;
-    std::mutex mutex_;
-    int master_ = -1;
-    int holder_ = -1;
-    std::string name_;
-    bool linked_ = false;
-    std::atomic<bool> stop_{false};
-    std::thread server_;
-};
 
 class EndToEnd : public ::testing::Test {
   protected:
@@ -168,6 +73,7 @@ class EndToEnd : public ::testing::Test {
 
 TEST_F(EndToEnd, ReadWriteCloseReopenAndEndOverARealLine) {
     UnitOnLine line;
+    ASSERT_TRUE(line.Ok());
     line.Set({1, 101, 3}, 42);
 
     ASSERT_EQ(Start(line.Name(), 50), kResultDone);
@@ -203,6 +109,7 @@ TEST_F(EndToEnd, ValuesCorruptedOnTheLineAreNeverReportedAsGood) {
     faults.corruptValueEvery = 2;
     faults.truncateEvery = 5;
     UnitOnLine line(faults);
+    ASSERT_TRUE(line.Ok());
     ASSERT_EQ(Start(line.Name(), 20), kResultDone);
 
     for (std::uint8_t equipment = 0; equipment < 12; ++equipment) {
@@ -222,6 +129,7 @@ TEST_F(EndToEnd, ValuesCorruptedOnTheLineAreNeverReportedAsGood) {
 
 TEST_F(EndToEnd, SilentUnitEndsAfterFourBoundedAttempts) {
     UnitOnLine line({}, /*answer=*/false);
+    ASSERT_TRUE(line.Ok());
     ASSERT_EQ(Start(line.Name(), 10), kResultDone);
 
     const auto began = Clock::now();
@@ -237,6 +145,7 @@ TEST_F(EndToEnd, SilentUnitEndsAfterFourBoundedAttempts) {
 
 TEST_F(EndToEnd, SecondInstanceCannotTakeAPortThatIsHeld) {
     UnitOnLine line;
+    ASSERT_TRUE(line.Ok());
     ASSERT_EQ(Start(line.Name(), 20), kResultDone);
 
     ComChannel other{};
