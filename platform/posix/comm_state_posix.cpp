@@ -298,11 +298,12 @@ BOOL SetCommState(HANDLE handle, DCB* dcb) {
         return FALSE;
     }
     // tcsetattr succeeds when any part was taken; a driver that cannot do the
-    // speed or framing leaves it out, so check and undo.
+    // speed leaves it out, so check and undo. The framing is not checked:
+    // some pseudo-terminals accept any framing and keep 8 data bits without
+    // parity, and they must stay usable.
     termios applied{};
-    if (tcgetattr(port->fd, &applied) != 0 ||
-        (applied.c_cflag & kFramingBits) != (settings.c_cflag & kFramingBits) ||
-        cfgetospeed(&applied) != speed || cfgetispeed(&applied) != speed) {
+    if (tcgetattr(port->fd, &applied) != 0 || cfgetospeed(&applied) != speed ||
+        cfgetispeed(&applied) != speed) {
         TcSetAttr(port->fd, before);
         return FALSE;
     }
