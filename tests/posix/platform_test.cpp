@@ -198,7 +198,7 @@ TEST(PosixOpen, NulIsTheNullDeviceAndShared) {
     EXPECT_EQ(written, 5u);
     COMMTIMEOUTS timeouts{0, 0, 5000, 0, 0};
     ASSERT_TRUE(SetCommTimeouts(first, &timeouts));
-    std::uint8_t buffer[8];
+    std::uint8_t buffer[8] = {};
     DWORD got = 99;
     const Stopwatch watch;
     EXPECT_TRUE(ReadFile(first, buffer, sizeof buffer, &got, nullptr));
@@ -464,7 +464,7 @@ TEST_F(PortTest, ReadReturnsAsSoonAsTheCountHasArrived) {
     SetTimeouts(0, 0, 10000);
     ASSERT_TRUE(pty.Send(Bytes(8)));
     ASSERT_TRUE(WaitQueued(8));
-    std::uint8_t buffer[8];
+    std::uint8_t buffer[8] = {};
     DWORD got = 0;
     const Stopwatch watch;
     ASSERT_TRUE(ReadFile(handle, buffer, sizeof buffer, &got, nullptr));
@@ -548,7 +548,7 @@ TEST_F(PortTest, ReadWithoutTimeoutsWaitsForTheWholeCount) {
 
 TEST_F(PortTest, ReadWithMaxdwordIntervalReturnsAtOnceWithWhatIsThere) {
     SetTimeouts(kMaxDword, 0, 0);
-    std::uint8_t buffer[8];
+    std::uint8_t buffer[8] = {};
     DWORD got = 99;
     Stopwatch watch;
     ASSERT_TRUE(ReadFile(handle, buffer, sizeof buffer, &got, nullptr));
@@ -567,7 +567,7 @@ TEST_F(PortTest, ReadWithAnIntervalTimeoutEndsWhenTheLineFallsSilent) {
     SetTimeouts(100, 0, 10000);
     ASSERT_TRUE(pty.Send(Bytes(3)));
     ASSERT_TRUE(WaitQueued(3));
-    std::uint8_t buffer[8];
+    std::uint8_t buffer[8] = {};
     DWORD got = 0;
     const Stopwatch watch;
     ASSERT_TRUE(ReadFile(handle, buffer, sizeof buffer, &got, nullptr));
@@ -591,7 +591,7 @@ TEST_F(PortTest, HangUpEndsAReadWithoutSpinning) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         pty.CloseMaster();
     });
-    std::uint8_t buffer[8];
+    std::uint8_t buffer[8] = {};
     DWORD got = 99;
     const Stopwatch watch;
     const BOOL ok = ReadFile(handle, buffer, sizeof buffer, &got, nullptr);
@@ -644,7 +644,7 @@ class AlarmStorm {
 
 TEST_F(PortTest, SignalsNeitherShortenNorBreakAWait) {
     SetTimeouts(0, 0, 400);
-    std::uint8_t buffer[8];
+    std::uint8_t buffer[8] = {};
     DWORD got = 99;
     {
         const AlarmStorm storm;
