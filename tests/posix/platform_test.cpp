@@ -152,6 +152,26 @@ TEST(PosixHandles, OpenPortsGetDistinctSmallNonZeroHandles) {
     }
 }
 
+TEST(PosixHandles, FullTableRefusesOpensUntilAHandleIsClosed) {
+    std::vector<HANDLE> handles;
+    for (int i = 0; i < 100; ++i) {
+        HANDLE handle = Open("NUL");
+        if (handle == INVALID_HANDLE_VALUE) {
+            break;
+        }
+        handles.push_back(handle);
+    }
+    ASSERT_FALSE(handles.empty());
+    ASSERT_LT(handles.size(), 100u) << "the table never filled";
+    EXPECT_EQ(Open("NUL"), INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(CloseHandle(handles.back()));
+    handles.back() = Open("NUL");
+    EXPECT_NE(handles.back(), INVALID_HANDLE_VALUE);
+    for (HANDLE handle : handles) {
+        EXPECT_TRUE(CloseHandle(handle));
+    }
+}
+
 TEST(PosixHandles, TimeoutsAreKeptPerHandle) {
     PtyPair a;
     PtyPair b;
