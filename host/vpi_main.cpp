@@ -3,6 +3,9 @@
 #include "host/vpi_info.h"
 #include "link/port_management.h"
 #include "link/startup.h"
+#include "points/gate_address.h"
+#include "points/single_read.h"
+#include "points/single_write.h"
 
 std::uint32_t vpiEnded = 0;
 
@@ -10,23 +13,23 @@ namespace {
 
 // One slot per function code; empty slots answer 2.
 constexpr Operation kOperations[function_code::kCount] = {
-    nullptr,          // 0
-    ColdStart,        // 1
-    WarmStart,        // 2
-    nullptr,          // 3 SingleAddressParser
-    nullptr,          // 4
-    nullptr,          // 5 SingleRead
-    nullptr,          // 6
-    nullptr,          // 7 SingleWrite
-    nullptr,          // 8
-    nullptr,          // 9
-    nullptr,          // 10
-    EndVpi,           // 11
-    CloseCom,         // 12
-    ReOpenCom,        // 13
-    GetVpiInfo,       // 14
-    ChangeVpiParams,  // 15
-    nullptr,          // 16
+    nullptr,              // 0
+    ColdStart,            // 1
+    WarmStart,            // 2
+    SingleAddressParser,  // 3
+    nullptr,              // 4
+    SingleRead,           // 5
+    nullptr,              // 6
+    SingleWrite,          // 7
+    nullptr,              // 8
+    nullptr,              // 9
+    nullptr,              // 10
+    EndVpi,               // 11
+    CloseCom,             // 12
+    ReOpenCom,            // 13
+    GetVpiInfo,           // 14
+    ChangeVpiParams,      // 15
+    nullptr,              // 16
 };
 
 }  // namespace
