@@ -160,7 +160,7 @@ std::uint32_t ConvertForExchange(const char* addressCopy, GateNumbers* numbers) 
         return kResultRefused;
     }
     // A decimal address always fills all three fields.
-    ConvertAddress(addressCopy, numbers);
+    static_cast<void>(ConvertAddress(addressCopy, numbers));
     Log(kLogTrace, "RUVAZI> Numero d'esclave    : %d", numbers->slave);
     Log(kLogTrace, "RUVAZI> Numero de fonction  : %d", numbers->function);
     Log(kLogTrace, "RUVAZI> Numero d'equipement : %d", numbers->equipment);

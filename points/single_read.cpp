@@ -72,7 +72,7 @@ std::uint32_t SingleRead(const VpiRequest* request) {
         --left;
         const std::uint32_t attempt = kReadAttempts - left;
         // The drain's result does not matter: the reply is checked anyway.
-        ComPurge(handle);
+        static_cast<void>(ComPurge(handle));
         BuildReadRequest(frame, numbers.slave, numbers.function, numbers.equipment);
         // Reply byte 1: a receive of fewer than two bytes leaves this 0,
         // which the header check refuses.

@@ -65,7 +65,7 @@ std::uint32_t SingleWrite(const VpiRequest* request) {
         --left;
         const std::uint32_t attempt = kWriteAttempts - left;
         // Drains' results do not matter: what is left over is thrown away.
-        ComPurge(handle);
+        static_cast<void>(ComPurge(handle));
         BuildWriteRequest(frame, numbers.slave, numbers.function, numbers.equipment, data);
         Log(kLogTrace, "RUVAZI> Ecriture : %02x %02x %02x %02x %02x %02x %02x %02x", frame[0],
             frame[1], frame[2], frame[3], frame[4], frame[5], frame[6], frame[7]);
@@ -77,7 +77,7 @@ std::uint32_t SingleWrite(const VpiRequest* request) {
         }
         ComPause(kWriteSettleMs);
         // Whatever the unit answered to the write request is discarded unread.
-        ComPurge(handle);
+        static_cast<void>(ComPurge(handle));
         BuildReadRequest(frame, numbers.slave, numbers.function, numbers.equipment);
         Log(kLogTrace, "RUVAZI> Confirme %02x %02x %02x %02x %02x %02x %02x", frame[0], frame[1],
             frame[2], frame[3], frame[4], frame[5], frame[6]);

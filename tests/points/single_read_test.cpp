@@ -43,9 +43,10 @@ class SingleReadTest : public OnFakePort {
         return SingleRead(&request);
     }
 
-    // Answers the first read requests as given (empty: silence), then
-    // correctly.
+    // Answers the next call's first read requests as given (empty: silence),
+    // then correctly.
     void Answer(std::vector<fake::Bytes> first) {
+        player->readRequests = 0;
         player->answer = [first](unsigned n, const fake::Bytes& correct) {
             return n < first.size() ? first[n] : correct;
         };
