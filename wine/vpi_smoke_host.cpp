@@ -174,8 +174,10 @@ int main() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     std::printf("Loading VEZIVADU.dll\n");
     HMODULE module = LoadLibraryA("VEZIVADU.dll");
+    DWORD loadError = module == nullptr ? GetLastError() : 0;
     Check(module != nullptr,
-          "LoadLibraryA(\"VEZIVADU.dll\") (error " + std::to_string(GetLastError()) + ")");
+          "LoadLibraryA(\"VEZIVADU.dll\")" +
+              (module == nullptr ? " (error " + std::to_string(loadError) + ")" : std::string()));
     if (module == nullptr) {
         std::printf("%d passed, %d failed\n", passed, failed);
         return 1;
