@@ -7,6 +7,8 @@
 #
 #   run_scenario.sh native SIM CONSOLE
 #   run_scenario.sh wine   SIM CONSOLE.exe WINE_SESSION_SCRIPT
+#
+# With VEZIVADU_SHOW_SESSION=1 the session is also printed.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -64,6 +66,9 @@ fi
 # The port's name and the platform's handle numbers are the only variables.
 tr -d '\r' <"$work/raw.txt" |
     sed -e "s|$port|@PORT@|g" -e 's/file handle [0-9]*/file handle N/g' >"$work/actual.txt"
+if [ "${VEZIVADU_SHOW_SESSION:-0}" = 1 ]; then
+    cat "$work/actual.txt"
+fi
 if diff -u "$here/expected.txt" "$work/actual.txt"; then
     echo "run_scenario ($mode): the session matched expected.txt"
 else
