@@ -41,6 +41,15 @@ bool Start(ComChannel& channel, const UnitOnLine& line, std::uint32_t readTimeou
     return Call(channel, function_code::kColdStart, &params) == kResultDone;
 }
 
+std::uint32_t ReadGate(ComChannel& channel) {
+    GateValue value{0, 0};
+    GateRecord gate{};
+    gate.address = "01_101_03";
+    gate.MemType = 1;
+    gate.gateValue = &value;
+    return Call(channel, function_code::kSingleRead, &gate);
+}
+
 struct Figures {
     double p50Us;
     double p99Us;
@@ -90,14 +99,8 @@ int main() {
         }
         line.Set({1, 101, 3}, 42);
         const unsigned reads = 300;
-        Print("single read, answering unit", reads, Measure(reads, [&](unsigned) {
-                  GateValue value{0, 0};
-                  GateRecord gate{};
-                  gate.address = "01_101_03";
-                  gate.MemType = 1;
-                  gate.gateValue = &value;
-                  return Call(channel, function_code::kSingleRead, &gate);
-              }));
+        Print("single read, answering unit", reads,
+              Measure(reads, [&](unsigned) { return ReadGate(channel); }));
         const unsigned writes = 10;
         Print("single write (300 ms wait inside)", writes, Measure(writes, [&](unsigned i) {
                   GateValue value{0, static_cast<std::uint16_t>(i)};
@@ -117,15 +120,8 @@ int main() {
         }
         const unsigned reads = 3;
         Print("single read, silent unit (4x250ms)", reads, Measure(reads, [&](unsigned) {
-                  GateValue value{0, 0};
-                  GateRecord gate{};
-                  gate.address = "01_101_03";
-                  gate.MemType = 1;
-                  gate.gateValue = &value;
                   // A silent unit fails every attempt: count that as expected.
-                  return Call(channel, function_code::kSingleRead, &gate) == kResultFailed
-                             ? kResultDone
-                             : kResultFailed;
+                  return ReadGate(channel) == kResultFailed ? kResultDone : kResultFailed;
               }));
         Call(channel, function_code::kCloseCom, nullptr);
     }
