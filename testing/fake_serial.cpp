@@ -84,7 +84,7 @@ void Record(std::string line) {
     S().calls.push_back(std::move(line));
 }
 
-BOOL Failed(std::string line) {
+BOOL Failed(const std::string& line) {
     Record(line + " -> failed");
     return FALSE;
 }

@@ -11,16 +11,16 @@
 namespace posix_serial {
 
 struct Port {
-    bool inUse;
     std::uint32_t generation;  // bumped on every close of the slot
     int fd;
-    bool isTty;
-    bool exclusiveSet;  // TIOCEXCL taken at open, to be released on close
     COMMTIMEOUTS timeouts;
     // DTR and RTS control last asked for; reported back where the device
     // cannot tell the line states (pseudo-terminals).
     DWORD dtrControl;
     DWORD rtsControl;
+    bool inUse;
+    bool isTty;
+    bool exclusiveSet;  // TIOCEXCL taken at open, to be released on close
 };
 
 // The port of an open handle, or null for 0, a closed or a made-up handle.
