@@ -66,6 +66,15 @@ class OnFakePort : public ::testing::Test {
         return VpiRequest{&channel, code, 0, 0, &gate.record};
     }
 
+    // Answers the next call's first read requests (a write's confirmations)
+    // as given (empty: silence), then correctly.
+    void Answer(std::vector<fake::Bytes> first) {
+        player->readRequests = 0;
+        player->answer = [first](unsigned n, const fake::Bytes& correct) {
+            return n < first.size() ? first[n] : correct;
+        };
+    }
+
     // Platform calls made since SetUp whose line starts with prefix.
     std::vector<std::string> CallsSinceStart(const std::string& prefix = "") const {
         std::vector<std::string> lines;

@@ -42,15 +42,6 @@ class SingleReadTest : public OnFakePort {
         VpiRequest request = Request(function_code::kSingleRead);
         return SingleRead(&request);
     }
-
-    // Answers the next call's first read requests as given (empty: silence),
-    // then correctly.
-    void Answer(std::vector<fake::Bytes> first) {
-        player->readRequests = 0;
-        player->answer = [first](unsigned n, const fake::Bytes& correct) {
-            return n < first.size() ? first[n] : correct;
-        };
-    }
 };
 
 TEST_F(SingleReadTest, StoresTheWorkedValueWithTheExactTrace) {

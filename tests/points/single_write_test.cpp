@@ -40,15 +40,6 @@ class SingleWriteTest : public OnFakePort {
         VpiRequest request = Request(function_code::kSingleWrite);
         return SingleWrite(&request);
     }
-
-    // Answers the next call's first confirmations as given (empty: silence),
-    // then correctly.
-    void Answer(std::vector<fake::Bytes> first) {
-        player->readRequests = 0;
-        player->answer = [first](unsigned n, const fake::Bytes& correct) {
-            return n < first.size() ? first[n] : correct;
-        };
-    }
 };
 
 TEST_F(SingleWriteTest, ForcesTheLowByteAndConfirmsIt) {
