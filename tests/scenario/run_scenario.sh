@@ -60,7 +60,9 @@ sed "s|@PORT@|$port|g" "$here/session.txt" >"$work/session.txt"
 if [ "$mode" = native ]; then
     "$console" <"$work/session.txt" >"$work/raw.txt"
 else
-    bash "$4" run "$console" <"$work/session.txt" >"$work/raw.txt"
+    # Wine's own diagnostics (and the wineserver it starts) go to a file,
+    # shown only when the session does not match.
+    bash "$4" run "$console" <"$work/session.txt" >"$work/raw.txt" 2>"$work/wine.err" || true
 fi
 
 # The port's name and the platform's handle numbers are the only variables.
@@ -73,5 +75,6 @@ if diff -u "$here/expected.txt" "$work/actual.txt"; then
     echo "run_scenario ($mode): the session matched expected.txt"
 else
     echo "run_scenario ($mode): the session differs from expected.txt (above)" >&2
+    [ -s "$work/wine.err" ] && tail -n 40 "$work/wine.err" >&2
     exit 1
 fi
