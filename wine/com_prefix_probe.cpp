@@ -13,25 +13,12 @@
 
 #include "serial/com.h"
 #include "serial/line_settings.h"
+#include "wine/checks.h"
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-
-void Check(bool ok, const std::string& what) {
-    std::printf("%s: %s\n", ok ? "PASS" : "FAIL", what.c_str());
-    if (ok) {
-        ++passed;
-    } else {
-        ++failed;
-    }
-}
-
-int Finish() {
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
-}
+using checks::Check;
+using checks::Finish;
 
 }  // namespace
 

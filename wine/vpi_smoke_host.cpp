@@ -12,6 +12,7 @@
 #include "host/records.h"
 #include "platform/compiler.h"
 #include "wine/beltor_standin.h"
+#include "wine/checks.h"
 
 namespace {
 
@@ -31,17 +32,8 @@ const char kBanner[] =
 const char kTraceLine[] = "RUVAZI> GetVpiInfo() exited";
 constexpr unsigned int kTraceCategory = 8;
 
-int passed = 0;
-int failed = 0;
-
-void Check(bool ok, const std::string& what) {
-    std::printf("%s: %s\n", ok ? "PASS" : "FAIL", what.c_str());
-    if (ok) {
-        ++passed;
-    } else {
-        ++failed;
-    }
-}
+using checks::Check;
+using checks::Finish;
 
 std::string Hex(std::uint32_t value) {
     char text[16];
@@ -179,8 +171,7 @@ int main() {
           "LoadLibraryA(\"VEZIVADU.dll\")" +
               (module == nullptr ? " (error " + std::to_string(loadError) + ")" : std::string()));
     if (module == nullptr) {
-        std::printf("%d passed, %d failed\n", passed, failed);
-        return 1;
+        return Finish();
     }
 
     FARPROC byName = GetProcAddress(module, "VpiMain");
@@ -189,8 +180,7 @@ int main() {
     Check(byOrdinal != nullptr, "ordinal 1 found");
     Check(byName == byOrdinal, "name and ordinal 1 give the same address");
     if (byName == nullptr) {
-        std::printf("%d passed, %d failed\n", passed, failed);
-        return 1;
+        return Finish();
     }
     auto vpiMain = reinterpret_cast<VpiMainEntry>(reinterpret_cast<void (*)()>(byName));
 
@@ -208,6 +198,5 @@ int main() {
                                               std::to_string(stackDelta) + " bytes)");
 
     Check(FreeLibrary(module) != 0, "FreeLibrary");
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return Finish();
 }
